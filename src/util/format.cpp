@@ -134,6 +134,20 @@ size_t EmitUnsigned(FormatContext& context, uint64_t value, bool negative) {
 // Integers: value holds the argument's bits, widened; bits is 32 or 64.
 size_t FormatInteger(FormatContext& context, const char* allowed, const char* defaultLength,
                      uint64_t bits, bool isSigned, bool is64) {
+  // The bare forms (%1, %d, %i, %u) print exactly as the C library would.
+  const char bareConversion = context.placeholderLength == 1 ? allowed[0]
+                              : context.placeholderLength == 2 ? context.placeholder[1]
+                                                               : '\0';
+  if (bareConversion == 'u' || bareConversion == 'd' || bareConversion == 'i') {
+    context.allowed = allowed;
+    context.defaultLength = defaultLength;
+    context.conversion = bareConversion;
+    if (bareConversion == 'u') return EmitUnsigned(context, is64 ? bits : static_cast<uint32_t>(bits), false);
+    const int64_t value = is64 ? static_cast<int64_t>(bits)
+                               : static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(bits)));
+    const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+    return EmitUnsigned(context, magnitude, value < 0);
+  }
   Finish(context, allowed, defaultLength);
   const SpecParts parts = SplitSpec(context);
   // A narrowing "h"/"hh" is well defined for a 32-bit argument; every other
@@ -143,18 +157,6 @@ size_t FormatInteger(FormatContext& context, const char* allowed, const char* de
   const size_t modifierLength = context.placeholderLength - 1 - parts.prefixLength;
   const bool narrowing = !is64 && ((modifierLength == 1 && modifier[0] == 'h') ||
                                    (modifierLength == 2 && modifier[0] == 'h' && modifier[1] == 'h'));
-  if (parts.prefixLength == 1 && !narrowing) {
-    // Bare decimal forms print exactly as the C library would.
-    if (parts.conversion == 'u') {
-      return EmitUnsigned(context, is64 ? bits : static_cast<uint32_t>(bits), false);
-    }
-    if (parts.conversion == 'd' || parts.conversion == 'i') {
-      const int64_t value = is64 ? static_cast<int64_t>(bits)
-                                 : static_cast<int64_t>(static_cast<int32_t>(static_cast<uint32_t>(bits)));
-      const uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-      return EmitUnsigned(context, magnitude, value < 0);
-    }
-  }
   char spec[kPlaceholderLimit + 4];
   if (parts.conversion == 'c') {
     BuildSpec(context, parts, "", spec);
@@ -272,6 +274,14 @@ struct Parser {
 }  // namespace
 
 size_t FormatTextArgument(FormatContext& context, const char* text, size_t length) noexcept {
+  // The bare forms, %1 and %s, are a plain copy.
+  if (context.placeholderLength == 1 ||
+      (context.placeholderLength == 2 && context.placeholder[1] == 's')) {
+    context.allowed = "s";
+    context.defaultLength = "";
+    context.conversion = 's';
+    return Emit(context, text, length);
+  }
   Finish(context, "s", "");
   const SpecParts parts = SplitSpec(context);
   if (parts.prefixLength == 1) return Emit(context, text, length);
@@ -351,7 +361,7 @@ size_t FormatToBuffer(char* buffer, size_t capacity, const char* pattern,
   while (*p != '\0' && out < end) {
     if (*p != '%') {
       const char* run = p;
-      while (*p != '\0' && *p != '%') ++p;
+      p += std::strcspn(p, "%");
       size_t length = static_cast<size_t>(p - run);
       const size_t room = static_cast<size_t>(end - out);
       if (length > room) length = room;
