@@ -12,6 +12,7 @@
 
 namespace Zarn {
 
+class BindingRegistry;
 class PluginCore;
 
 // What the event-callback table holds for one host event name: receives the
@@ -57,6 +58,8 @@ class PluginCore {
   // Connection to the core: keeps the plugin handle and the user agent.
   void Connect(uint32_t pluginHandle, std::string userAgent);
 
+  // The registry whose types event payloads convert into.
+  const BindingRegistry* conversionContext_ = nullptr;
   std::unordered_map<std::string, std::shared_ptr<HostEventHandler>> eventCallbacks_;
   std::unordered_map<std::string, int32_t> subscriptionCounts_;
 
