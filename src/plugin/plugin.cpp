@@ -3,8 +3,11 @@
 
 #include "log/assertion.h"
 #include "log/log.h"
+#include "log/log_target.h"
 #include "plugin/memory.h"
+#include "plugin/plugin_log_target.h"
 #include "plugin/plugin_loader.h"
+#include "plugin/plugin_manager_types.h"
 #include "remoting/remoting_registry.h"
 #include "util/format.h"
 
@@ -30,15 +33,17 @@ std::string GetFullNameFromShortNameAndType(const std::string& shortName, const 
   return prefix + shortName;
 }
 
+LogReference::LogReference() noexcept { LogAddRef(); }
+LogReference::~LogReference() { LogRelease(); }
+
 Plugin::Plugin() : registry_(std::make_unique<RemotingRegistry>()) {
-  LogAddRef();
   entryTable_ = {EntryInitialize, EntryShutdown, Memory::GetMemoryStatistics};
 }
 
-Plugin::~Plugin() {
-  registry_.reset();
-  apiTags_.clear();
-  LogRelease();
+Plugin::~Plugin() = default;
+
+void Plugin::ReplaceLogTarget(std::unique_ptr<LogTarget> target) noexcept {
+  logTarget_ = std::move(target);
 }
 
 uint32_t Plugin::CallApi(HostApiResponse* response, const HostApiRequest* request) {
@@ -88,6 +93,8 @@ bool Plugin::Load(PluginLoadRecord* record, const char* shortName) {
   names_.fullName = GetFullNameFromShortNameAndType(names_.shortName, names_.type);
   apiTags_ = {"Plugins", "Plugin " + names_.shortName};
 
+  RegisterPluginManagerTypes(*registry_);
+  conversionContext_ = registry_.get();
   RegisterApi();
   descriptionBlock_ = registry_->PublishDescription();
 
@@ -103,6 +110,7 @@ bool Plugin::Load(PluginLoadRecord* record, const char* shortName) {
 
 bool Plugin::Initialize(HostContext* host) {
   hostContext_ = host;
+  InstallPluginLogTarget(*this);
   Connect(host->pluginHandle, Format("ZarnClient/%1 (%2)", coreVersion_, names_.shortName));
   return OnInitialized();
 }

@@ -15,7 +15,18 @@
 
 namespace Zarn {
 
+class LogTarget;
 class RemotingRegistry;
+
+// One reference on the process-wide logging system, for as long as the
+// holder lives: the last one to go destroys the log manager.
+class LogReference {
+ public:
+  LogReference() noexcept;
+  LogReference(const LogReference&) = delete;
+  LogReference& operator=(const LogReference&) = delete;
+  ~LogReference();
+};
 
 // A plugin type: its name and a second text, empty for both predefined types.
 struct PluginType {
@@ -67,6 +78,9 @@ class Plugin : public PluginCore {
   // connection, OnInitialized.
   bool Initialize(HostContext* host);
 
+  // Makes target the plugin's log target, destroying the previous one.
+  void ReplaceLogTarget(std::unique_ptr<LogTarget> target) noexcept;
+
   const PluginApiVersion& coreVersion() const { return coreVersion_; }
   const PluginNames& names() const { return names_; }
   const std::vector<std::string>& apiTags() const { return apiTags_; }
@@ -74,11 +88,17 @@ class Plugin : public PluginCore {
   HostContext* hostContext() const { return hostContext_; }
   const PluginEntryTable& entryTable() const { return entryTable_; }
   const HostApiDescriptionBlock& descriptionBlock() const { return descriptionBlock_; }
+  LogTarget* logTarget() const { return logTarget_.get(); }
 
  private:
   HostApi* api() const { return hostContext_->api; }
 
+  // Members go in reverse order: registry, tags, names, log target, core
+  // version, and last the logging reference, whose release may destroy the
+  // log manager.
+  LogReference logReference_;
   PluginApiVersion coreVersion_;
+  std::unique_ptr<LogTarget> logTarget_;  // the plugin log target, once installed
   PluginNames names_;
   std::vector<std::string> apiTags_;
   std::unique_ptr<RemotingRegistry> registry_;

@@ -26,6 +26,7 @@ void PLUGIN_CALL EntryShutdown(void* context) noexcept {
     // The object goes regardless: the core will not call it again.
   }
   DestroyPlugin(plugin);
+  static_cast<void>(UnloadTraceProviders());  // nothing left to report it to
 }
 
 }  // namespace Zarn

@@ -4,11 +4,16 @@
 // On any failure (no memory, a constructor that throws, an incompatible core)
 // everything built is freed and the load record is left exactly as the core
 // sent it; nothing escapes to the core as an exception.
+//
+// A completed load registers the trace providers (log/trace_providers.h) and
+// announces the loading thread; Shutdown unregisters them once the plugin
+// object is gone.
 #pragma once
 
 #include <cstring>
 #include <new>
 
+#include "log/trace_providers.h"
 #include "plugin/abi.h"
 #include "plugin/memory.h"
 #include "plugin/plugin.h"
@@ -41,7 +46,12 @@ void LoadPluginObject(PluginLoadRecord* record, const char* shortName) noexcept 
   } catch (...) {
     loaded = false;
   }
-  if (!loaded) DestroyPlugin(plugin);
+  if (!loaded) {
+    DestroyPlugin(plugin);
+    return;
+  }
+  // Tracing is diagnostics: a provider the system refuses does not stop the load.
+  static_cast<void>(LoadTraceProviders());
 }
 
 }  // namespace Zarn
