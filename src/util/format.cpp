@@ -384,7 +384,7 @@ size_t FormatToBuffer(char* buffer, size_t capacity, const char* pattern,
     bool bare = false;
 
     // "%N" names argument N when N is within the count: bare unless "$" and
-    // a full specification follow. A larger N is read again as a width.
+    // a full printf conversion follow. A larger N is read again as a width.
     if (*parser.cursor >= '1' && *parser.cursor <= '9') {
       const char* digits = parser.cursor;
       uint64_t number = 0;

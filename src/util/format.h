@@ -2,7 +2,7 @@
 //
 // A pattern holds literal text and placeholders that name their argument by
 // number ("%1", "%2", ...), optionally followed by "$" and a printf
-// specification ("%1$08x"); plain printf placeholders ("%s", "%u") take the
+// printf conversion ("%1$08x"); plain printf placeholders ("%s", "%u") take the
 // arguments in order. Each argument is formatted by its own static type, so
 // a pattern can never make the C library read an argument as another type.
 //
@@ -25,7 +25,7 @@ struct FormatContext {
   char* output;             // where the argument's text goes
   size_t written;           // characters written before this placeholder
   size_t remaining;         // buffer end minus output; at least 1
-  char placeholder[64];     // "%" plus the parsed specification, NUL-terminated
+  char placeholder[64];     // "%" plus the parsed conversion text, NUL-terminated
   size_t placeholderLength; // at most 59
   const char* allowed;      // set by format: the type's conversions, default first
   char conversion;          // set by format: the conversion finally used

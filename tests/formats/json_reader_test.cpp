@@ -6,41 +6,15 @@
 
 #include <string>
 
+#include "values/value_text.h"
+
 namespace Zarn {
 namespace {
 
-// A canonical text of a tree with kinds: u1, s-1, f1.5, "x", [..], {k:..}.
-std::string Render(const BindingProperty& p) {
-  switch (p.Kind()) {
-    case PropertyKind::Empty: return "null";
-    case PropertyKind::Bool: return p.GetBool() ? "true" : "false";
-    case PropertyKind::Signed: return "s" + std::to_string(p.GetSigned());
-    case PropertyKind::Unsigned: return "u" + std::to_string(p.GetUnsigned());
-    case PropertyKind::Float: return "f" + Format("%1", p.GetFloat());
-    case PropertyKind::String: return "\"" + std::string(p.GetString()) + "\"";
-    case PropertyKind::Blob: return "blob";
-    case PropertyKind::Enum: return "enum";
-    case PropertyKind::Collection: {
-      std::string text = "[";
-      for (size_t i = 0; i < p.Size(); ++i) text += (i ? "," : "") + Render(p.ElementAt(i));
-      return text + "]";
-    }
-    case PropertyKind::Structure: {
-      std::string text = "{";
-      bool first = true;
-      for (const auto& member : p.Members()) {
-        text += (first ? "" : ",") + std::string(member.Key()) + ":" + Render(member.Value());
-        first = false;
-      }
-      return text + "}";
-    }
-  }
-  return "?";
-}
 
 std::string Parsed(const std::string& text) {
   const BindingResult result = ParseJson(text);
-  return result.Succeeded() ? Render(result) : "error: " + std::string(result.Error());
+  return result.Succeeded() ? RenderValue(result) : "error: " + std::string(result.Error());
 }
 
 TEST(ParseJson, Values) {

@@ -130,7 +130,7 @@ TEST(Format, CutsLongExpansions) {
 }
 
 TEST(Format, PlaceholderLengthLimit) {
-  // "%" plus the specification may hold 59 characters; the 60th fails.
+  // "%" plus the conversion text may hold 59 characters; the 60th fails.
   const std::string fits = "<%1$" + std::string(57, '-') + "d>";
   const std::string tooLong = "<%1$" + std::string(58, '-') + "d>";
   EXPECT_EQ(Format(fits.c_str(), 7), "<7>");

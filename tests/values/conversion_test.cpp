@@ -7,6 +7,8 @@
 #include <cstring>
 #include <limits>
 #include <string>
+
+#include "values/value_text.h"
 #include <unordered_map>
 #include <vector>
 
@@ -106,42 +108,6 @@ BindingProperty Collection() {
   return p;
 }
 
-// A canonical text of a tree, kinds included.
-std::string Render(const BindingProperty& p) {
-  switch (p.Kind()) {
-    case PropertyKind::Empty:
-      return "empty";
-    case PropertyKind::Bool:
-      return p.GetBool() ? "true" : "false";
-    case PropertyKind::Signed:
-      return "s" + std::to_string(p.GetSigned());
-    case PropertyKind::Unsigned:
-      return "u" + std::to_string(p.GetUnsigned());
-    case PropertyKind::Float:
-      return "f" + Format("%1", p.GetFloat());
-    case PropertyKind::String:
-      return "\"" + std::string(p.GetString()) + "\"";
-    case PropertyKind::Blob:
-      return "blob(" + std::to_string(p.GetBlob().size()) + ")";
-    case PropertyKind::Enum:
-      return "enum " + std::to_string(p.GetEnum().value);
-    case PropertyKind::Collection: {
-      std::string text = "[";
-      for (size_t i = 0; i < p.Size(); ++i) text += (i ? "," : "") + Render(p.ElementAt(i));
-      return text + "]";
-    }
-    case PropertyKind::Structure: {
-      std::string text = "{";
-      bool first = true;
-      for (const auto& member : p.Members()) {
-        text += (first ? "" : ",") + std::string(member.Key()) + ":" + Render(member.Value());
-        first = false;
-      }
-      return text + "}";
-    }
-  }
-  return "?";
-}
 
 class Conversions : public testing::Test {
  protected:
@@ -172,7 +138,7 @@ class Conversions : public testing::Test {
     if (!status.Succeeded()) return "error: " + std::string(status.Error());
     BindingResult back;
     NativeConversion<T>::Store(back, value, type, registry);
-    return Render(back);
+    return RenderValue(back);
   }
 
   RemotingRegistry registry;
@@ -293,7 +259,7 @@ TEST_F(Conversions, BoolStringBlobObjectTargets) {
       {Into<std::vector<uint8_t>>(Signed(1)),
        "error: Couldn't assign value to 'x' of type blob because the input is not a blob."},
       {Into<BindingProperty>(tree), "{k:s1}"},
-      {Into<BindingProperty>(Empty()), "empty"},
+      {Into<BindingProperty>(Empty()), "null"},
   };
   for (const Case& c : cases) EXPECT_EQ(c.actual, c.expected);
 
@@ -408,32 +374,32 @@ TEST_F(Conversions, RecordsInto) {
   EXPECT_TRUE(converted.Succeeded()) << converted.Error();
   EXPECT_EQ(event.uri, "/a");
   EXPECT_EQ(event.eventType, Client::Update);
-  EXPECT_EQ(Render(event.data), "{n:s4}");
+  EXPECT_EQ(RenderValue(event.data), "{n:s4}");
 }
 
 TEST_F(Conversions, RecordsFrom) {
   Scalars scalars{-1, 255, 0.5f};
   BindingProperty out;
   ASSERT_TRUE(ConvertToProperty(registry, out, scalars));
-  EXPECT_EQ(Render(out), "{a:s-1,b:u255,c:f0.5}");
+  EXPECT_EQ(RenderValue(out), "{a:s-1,b:u255,c:f0.5}");
 
   WithWide wide{static_cast<Wide>((int64_t{1} << 32) + 5)};
   ASSERT_TRUE(ConvertToProperty(registry, out, wide));
-  EXPECT_EQ(Render(out), "{wide:enum 5}");
+  EXPECT_EQ(RenderValue(out), "{wide:enum 5}");
   EXPECT_EQ(out.FindMember("wide").GetEnum().type, StaticType::HashCode<Wide>());
 
   Flagged flagged;
   ASSERT_TRUE(ConvertToProperty(registry, out, flagged));
-  EXPECT_EQ(Render(out), "{}") << "default members with the omit flag are left out";
+  EXPECT_EQ(RenderValue(out), "{}") << "default members with the omit flag are left out";
   flagged.number = 2;
   flagged.text = std::string("a\0b", 3);
   ASSERT_TRUE(ConvertToProperty(registry, out, flagged));
-  EXPECT_EQ(Render(out), "{number:s2,text:\"a\"}") << "text up to its NUL";
+  EXPECT_EQ(RenderValue(out), "{number:s2,text:\"a\"}") << "text up to its NUL";
 
   BindingProperty untouched = Signed(77);
   Unregistered unregistered;
   EXPECT_FALSE(ConvertToProperty(registry, untouched, unregistered));
-  EXPECT_EQ(Render(untouched), "s77");
+  EXPECT_EQ(RenderValue(untouched), "s77");
 
   HoldsUnregistered holds;
   BindingResult result;
@@ -468,8 +434,8 @@ TEST_F(Conversions, RoundTripsOfEveryRegisteredRecord) {
     ASSERT_TRUE(status.Succeeded()) << label << ": " << status.Error();
     BindingProperty second;
     ASSERT_TRUE(ConvertToProperty(registry, second, copy)) << label;
-    EXPECT_EQ(Render(second), Render(first)) << label;
-    EXPECT_NE(Render(first).find(mustContain), std::string::npos) << label << ": " << Render(first);
+    EXPECT_EQ(RenderValue(second), RenderValue(first)) << label;
+    EXPECT_NE(RenderValue(first).find(mustContain), std::string::npos) << label << ": " << RenderValue(first);
   };
 
   FullTypeIdentifier id{"vector", "int32"};
