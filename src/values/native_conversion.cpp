@@ -18,6 +18,12 @@ const char kInvalidType[] = "Couldn't assign value to '%1' of type %2 because th
 
 bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
+// The refusal of the numeric rules for bool, blob, collection and structure
+// inputs (and any other kind code).
+void RefuseKind(BindingResult& status, const BindingProperty& input, std::string_view name, const char* typeName) {
+  status.SetError(kInvalidType, name, typeName, PropertyKindName(input.Kind()));
+}
+
 // The text of a string node, NUL-terminated.
 const char* TextOf(const BindingProperty& input) { return input.GetString().data(); }
 
@@ -76,10 +82,9 @@ void AssignSigned(BindingResult& status, int64_t& out, const BindingProperty& in
     case PropertyKind::Blob:
     case PropertyKind::Collection:
     case PropertyKind::Structure:
-      status.SetError(kInvalidType, name, limits.typeName, PropertyKindName(input.Kind()));
-      return;
+      break;
   }
-  status.SetError(kInvalidType, name, limits.typeName, PropertyKindName(input.Kind()));
+  RefuseKind(status, input, name, limits.typeName);
 }
 
 void AssignUnsigned(BindingResult& status, uint64_t& out, const BindingProperty& input, std::string_view name,
@@ -137,10 +142,9 @@ void AssignUnsigned(BindingResult& status, uint64_t& out, const BindingProperty&
     case PropertyKind::Blob:
     case PropertyKind::Collection:
     case PropertyKind::Structure:
-      status.SetError(kInvalidType, name, limits.typeName, PropertyKindName(input.Kind()));
-      return;
+      break;
   }
-  status.SetError(kInvalidType, name, limits.typeName, PropertyKindName(input.Kind()));
+  RefuseKind(status, input, name, limits.typeName);
 }
 
 void AssignFloating(BindingResult& status, double& out, const BindingProperty& input, std::string_view name,
@@ -193,10 +197,9 @@ void AssignFloating(BindingResult& status, double& out, const BindingProperty& i
     case PropertyKind::Blob:
     case PropertyKind::Collection:
     case PropertyKind::Structure:
-      status.SetError(kInvalidType, name, limits.typeName, PropertyKindName(input.Kind()));
-      return;
+      break;
   }
-  status.SetError(kInvalidType, name, limits.typeName, PropertyKindName(input.Kind()));
+  RefuseKind(status, input, name, limits.typeName);
 }
 
 void AssignBool(BindingResult& status, bool& out, const BindingProperty& input, std::string_view name) {
