@@ -4,12 +4,10 @@
 
 #include <string>
 
+#include "formats/reader_limits.h"
 #include "values/binding_property.h"
 
 namespace Zarn {
-
-// Deepest nesting of objects and arrays any reader accepts.
-constexpr size_t kMaxNestingDepth = 512;
 
 // Parses a NUL-terminated UTF-8 text (it ends at its first NUL). Success
 // holds the value (an empty or all-white-space text gives an empty value);
