@@ -103,6 +103,40 @@ struct MemoryStatistics {
   uint32_t reserved1;       // always 0
 };
 
+// One HTTP header in the arrays of both HTTP records.
+struct HostHttpHeader {
+  const char* name;   // NUL-terminated; owned by the array's producer
+  const char* value;  // NUL-terminated; owned by the array's producer
+};
+
+// An outgoing HTTP exchange, built by the plugin for SendHttpRequest. Every
+// pointer borrows the plugin's memory and stays valid until SendHttpRequest
+// returns; the core copies what it keeps.
+struct HostHttpRequest {
+  int32_t method;                 // HttpMethod code 1-8, else 0
+  const char* url;                // NUL-terminated absolute URL
+  const HostHttpHeader* headers;  // headerCount pairs
+  uint32_t headerCount;
+  const char* body;               // bodyLength bytes, not NUL-terminated
+  uint32_t bodyLength;            // bytes
+  int32_t option;                 // passed through to the core
+  uint8_t flag;                   // 0 or 1; passed through to the core
+  uint8_t padding[3];             // 0
+};
+
+// The answer to a HostHttpRequest: zeroed by the plugin, filled by the core
+// during SendHttpRequest. What the pointers address is the core's; the plugin
+// calls release (when not null) exactly once, after copying what it needs.
+struct HostHttpResponse {
+  int32_t error;                  // 0: exchange done; -1, 1, 2 (others read as 1): failed
+  int32_t status;                 // HTTP status; meaningful when error is 0
+  const HostHttpHeader* headers;  // headerCount pairs; may be null
+  uint32_t headerCount;
+  const char* body;               // bodyLength bytes: the body, or the error text when failed; may be null
+  uint32_t bodyLength;            // bytes
+  void(PLUGIN_CALL* release)(HostHttpResponse* self);  // may be null
+};
+
 #pragma pack(pop)
 
 ZARN_ASSERT_RECORD(PluginLoadRecord);
@@ -110,6 +144,28 @@ ZARN_ASSERT_RECORD(PluginEntryTable);
 ZARN_ASSERT_RECORD(HostContext);
 ZARN_ASSERT_RECORD(HostApi);
 ZARN_ASSERT_RECORD(MemoryStatistics);
+ZARN_ASSERT_RECORD(HostHttpHeader);
+ZARN_ASSERT_RECORD(HostHttpRequest);
+ZARN_ASSERT_RECORD(HostHttpResponse);
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(HostHttpHeader) == 8 && offsetof(HostHttpHeader, value) == 4);
+static_assert(sizeof(HostHttpRequest) == 32);
+static_assert(offsetof(HostHttpRequest, url) == 4);
+static_assert(offsetof(HostHttpRequest, headers) == 8);
+static_assert(offsetof(HostHttpRequest, headerCount) == 12);
+static_assert(offsetof(HostHttpRequest, body) == 16);
+static_assert(offsetof(HostHttpRequest, bodyLength) == 20);
+static_assert(offsetof(HostHttpRequest, option) == 24);
+static_assert(offsetof(HostHttpRequest, flag) == 28);
+static_assert(offsetof(HostHttpRequest, padding) == 29);
+static_assert(sizeof(HostHttpResponse) == 28);
+static_assert(offsetof(HostHttpResponse, status) == 4);
+static_assert(offsetof(HostHttpResponse, headers) == 8);
+static_assert(offsetof(HostHttpResponse, headerCount) == 12);
+static_assert(offsetof(HostHttpResponse, body) == 16);
+static_assert(offsetof(HostHttpResponse, bodyLength) == 20);
+static_assert(offsetof(HostHttpResponse, release) == 24);
+#endif
 static_assert(sizeof(MemoryStatistics) == 56 && offsetof(MemoryStatistics, reserved0) == 48);
 #if UINTPTR_MAX == 0xFFFFFFFFu
 static_assert(sizeof(PluginLoadRecord) == 28);

@@ -69,6 +69,15 @@ uint32_t Plugin::ForwardEntry7(const std::string& text, uint32_t value) {
 }
 uint32_t Plugin::ForwardEntry8() { return api()->Entry8(api()); }
 
+HttpResponse Plugin::SendRequest(const HttpRequest& request) {
+  return SendHttpExchange(request, userAgent(), [this](HostHttpResponse* response, const HostHttpRequest* raw) {
+    return SendHttpRequest(response, raw);
+  });
+}
+HttpResponse Plugin::Get(const std::string& url, int32_t option, const HttpHeaders& headers) {
+  return SendRequest(MakeGetRequest(url, option, headers));
+}
+
 void Plugin::RegisterApi() {}
 bool Plugin::OnInitialized() { return true; }
 
@@ -96,7 +105,7 @@ bool Plugin::Load(PluginLoadRecord* record, const char* shortName) {
   RegisterPluginManagerTypes(*registry_);
   conversionContext_ = registry_.get();
   RegisterApi();
-  descriptionBlock_ = registry_->PublishDescription();
+  descriptionBlock_ = registry_->PublishRoutes();
 
   record->major = own.major;
   record->minor = own.minor;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "binding/host_description.h"
+#include "http/http_client.h"
 #include "plugin/abi.h"
 #include "plugin/plugin_core.h"
 #include "plugin/plugin_version.h"
@@ -70,6 +71,14 @@ class Plugin : public PluginCore {
   virtual void RegisterApi();
   // Called last by Initialize; its result is Initialize's.
   virtual bool OnInitialized();
+
+  // Sends request to the core through SendHttpRequest with this plugin's
+  // user agent (unless the request names one) and returns the decoded
+  // answer; see SendHttpExchange. Blocks until the core has answered.
+  HttpResponse SendRequest(const HttpRequest& request);
+  // SendRequest of a GET of url with a copy of headers, an empty body, the
+  // given option and flag true.
+  HttpResponse Get(const std::string& url, int32_t option, const HttpHeaders& headers = {});
 
   // The load step (see plugin_loader.h). Returns false, changing nothing in
   // the record, when the core's version is not compatible.
