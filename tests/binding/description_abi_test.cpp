@@ -42,7 +42,7 @@ class DescriptionAbi : public ::testing::Test {
     ASSERT_NE(plugin_.context(), nullptr);
     const void* block = Zarn::AbiTest::Read<const void*>(plugin_.record, Zarn::AbiTest::kDescriptionOffset);
     ASSERT_NE(block, nullptr);
-    description_ = ReadDescription(block);
+    description_ = ReadDescription(block, kRouteRecordSize);
   }
   void TearDown() override {
     if (plugin_.context() != nullptr) plugin_.Shutdown();

@@ -151,9 +151,16 @@ struct Description {
   std::vector<Event> events;
 };
 
-inline Description ReadDescription(const void* block) {
+// A route record is a function record followed by the route's fields.
+constexpr size_t kRouteRecordSize = kFunctionSize + 5 * P + 9;
+static_assert(P != 4 || kRouteRecordSize == 90);
+
+// functionRecordSize: kFunctionSize for a bare description, kRouteRecordSize
+// for the block a plugin publishes, whose functions are its routes.
+inline Description ReadDescription(const void* block, size_t functionRecordSize = kFunctionSize) {
   Description out;
-  for (const unsigned char* f : Walk(Pointer(block, 0), Read<uint32_t>(block, P), kFunctionSize, "functions")) {
+  for (const unsigned char* f :
+       Walk(Pointer(block, 0), Read<uint32_t>(block, P), functionRecordSize, "functions")) {
     Function function;
     function.reserved = Read<uint32_t>(f, P);
     function.routeUserData = Pointer(f, P + 4);

@@ -48,10 +48,10 @@ TEST(LoaderAbi, AcceptsCompatibleCores) {
     EXPECT_STREQ(Read<const char*>(plugin.record, kNameOffset), "arx-vyk-toxicity");
     const void* block = Read<const void*>(plugin.record, kDescriptionOffset);
     ASSERT_NE(block, nullptr);
-    // No functions registered yet; the types and events the block lists are
-    // walked in binding/description_abi_test.cpp.
-    EXPECT_EQ(Read<const void*>(block, 0), nullptr);
-    EXPECT_EQ(Read<uint32_t>(block, kPtr), 0u);
+    // The feature's two routes; they and the types and events the block
+    // lists are walked in toxicity/ and binding/description_abi_test.cpp.
+    EXPECT_NE(Read<const void*>(block, 0), nullptr);
+    EXPECT_EQ(Read<uint32_t>(block, kPtr), 2u);
     plugin.Shutdown();
   }
 }
