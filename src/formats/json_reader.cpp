@@ -1,16 +1,15 @@
-// The JSON event handler that builds the value tree.
+// The JSON event handler that builds the value tree, through a TreeBuilder.
 //
 // RapidJSON's default reader descends once per nesting level; the handler
 // refuses to open a container past kMaxNestingDepth, so no text can take the
 // stack deeper than that.
 #include "formats/json_reader.h"
 
-#include <cstring>
-#include <vector>
 
 #include "rapidjson/error/error.h"
 #include "rapidjson/reader.h"
 #include "util/format.h"
+#include "values/tree_builder.h"
 
 namespace Zarn {
 namespace {
@@ -39,90 +38,76 @@ const char* ParseErrorText(rapidjson::ParseErrorCode code) {
   return "Unknown error.";
 }
 
-std::string_view UpToNul(const char* text, rapidjson::SizeType length) {
-  const void* nul = std::memchr(text, '\0', length);
-  return std::string_view(text, nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) : length);
-}
-
+// Forwards the reader's events to a TreeBuilder; texts are cut at their
+// first NUL there, in the same pass that hashes them.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
  public:
-  explicit Builder(BindingProperty& root) : current_(&root) { open_.reserve(32); }
+  explicit Builder(BindingProperty& root) noexcept : tree_(root) {}
 
   bool Null() {
-    Next();
+    tree_.Null();
     return true;
   }
   bool Bool(bool value) {
-    Next().SetBool(value);
+    tree_.Bool(value);
     return true;
   }
   bool Int(int value) {
-    Next().SetSigned(value);
+    tree_.Signed(value);
     return true;
   }
   bool Uint(unsigned value) {
-    Next().SetUnsigned(value);
+    tree_.Unsigned(value);
     return true;
   }
   bool Int64(int64_t value) {
-    Next().SetSigned(value);
+    tree_.Signed(value);
     return true;
   }
   bool Uint64(uint64_t value) {
-    Next().SetUnsigned(value);
+    tree_.Unsigned(value);
     return true;
   }
   bool Double(double value) {
-    Next().SetFloat(value);
+    tree_.Float(value);
     return true;
   }
   bool String(const char* text, rapidjson::SizeType length, bool) {
-    Next().SetString(UpToNul(text, length));
+    tree_.String(std::string_view(text, length));
     return true;
   }
   bool StartObject() {
-    BindingProperty& node = Next();
-    if (open_.size() >= kMaxNestingDepth) return TooDeep();
-    node.MakeStructure();
-    open_.push_back(&node);
+    if (tree_.Depth() >= kMaxNestingDepth) return TooDeep();
+    tree_.StartStructure();
     return true;
   }
   bool Key(const char* text, rapidjson::SizeType length, bool) {
-    current_ = &open_.back()->Member(UpToNul(text, length));
+    tree_.Key(std::string_view(text, length));
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
-    open_.pop_back();
+    tree_.EndStructure();
     return true;
   }
   bool StartArray() {
-    BindingProperty& node = Next();
-    if (open_.size() >= kMaxNestingDepth) return TooDeep();
-    node.MakeCollection();
-    open_.push_back(&node);
+    if (tree_.Depth() >= kMaxNestingDepth) return TooDeep();
+    tree_.StartCollection();
     return true;
   }
   bool EndArray(rapidjson::SizeType) {
-    open_.pop_back();
+    tree_.EndCollection();
     return true;
   }
 
   bool tooDeep() const { return tooDeep_; }
 
  private:
-  // The node the next value goes into: a new element inside a collection,
-  // else the member chosen by the last key (or the root).
-  BindingProperty& Next() {
-    if (!open_.empty() && open_.back()->Kind() == PropertyKind::Collection) current_ = &open_.back()->Append();
-    return *current_;
-  }
   bool TooDeep() {
     tooDeep_ = true;
     return false;
   }
 
-  BindingProperty* current_;
-  std::vector<BindingProperty*> open_;
+  TreeBuilder tree_;
   bool tooDeep_ = false;
 };
 

@@ -14,6 +14,7 @@
 
 #include "plugin/memory.h"
 #include "values/property_arena.h"
+#include "values/tree_builder.h"
 
 namespace Zarn {
 namespace detail {
@@ -279,6 +280,58 @@ struct PropertyOps {
     new (node) BindingProperty(arena);
   }
 
+  // For the builder: a node's arena (made if need be), and scalars written
+  // into a node that is known to be empty, without clearing it first.
+  static PropertyArena* ArenaOf(const BindingProperty& node) noexcept { return node.arena_; }
+  static void PutBool(BindingProperty& node, bool value) noexcept {
+    node.payload_.boolValue = value;
+    node.kind_ = PropertyKind::Bool;
+  }
+  static void PutSigned(BindingProperty& node, int64_t value) noexcept {
+    node.payload_.signedValue = value;
+    node.kind_ = PropertyKind::Signed;
+  }
+  static void PutUnsigned(BindingProperty& node, uint64_t value) noexcept {
+    node.payload_.unsignedValue = value;
+    node.kind_ = PropertyKind::Unsigned;
+  }
+  static void PutFloat(BindingProperty& node, double value) noexcept {
+    node.payload_.floatValue = value;
+    node.kind_ = PropertyKind::Float;
+  }
+  static SequenceRecord* NewSequence(PropertyArena& arena) {
+    auto* sequence = static_cast<SequenceRecord*>(arena.sequences.Allocate());
+    sequence->data = nullptr;
+    sequence->size = 0;
+    sequence->capacity = 0;
+    return sequence;
+  }
+  // Moves count finished elements to the end of sequence's array, which
+  // grows to exactly the size needed.
+  static void AppendElements(PropertyArena& arena, SequenceRecord* sequence, const BindingProperty* elements,
+                             uint32_t count) {
+    if (count > kMaxElements - sequence->size) throw std::bad_alloc();
+    if (sequence->capacity - sequence->size < count) {
+      if (sequence->data == nullptr) {
+        sequence->data = static_cast<BindingProperty*>(arena.AllocateBytes(count * uint32_t{sizeof(BindingProperty)}));
+        sequence->capacity = count;
+      } else {
+        SetCapacity(arena, sequence, sequence->size + count);
+      }
+    }
+    BindingProperty* target = sequence->data + sequence->size;
+    if (count <= 4) {
+      // Short arrays (pairs of coordinates, say) are the common case: a call
+      // to memcpy costs more than the copy.
+      for (uint32_t index = 0; index < count; ++index) {
+        std::memcpy(static_cast<void*>(target + index), elements + index, sizeof(BindingProperty));
+      }
+    } else {
+      std::memcpy(static_cast<void*>(target), elements, count * sizeof(BindingProperty));
+    }
+    sequence->size += count;
+  }
+
   static void Install(BindingProperty& node, PropertyKind kind, void* record) noexcept {
     node.payload_.unsignedValue = 0;
     node.payload_.record = record;
@@ -382,6 +435,38 @@ struct PropertyOps {
     auto* node = static_cast<MemberNode*>(block);
     node->key = key;
     InitElement(&node->value, &arena);
+    return node;
+  }
+
+  // The member of map keyed name (already cut at its first NUL, hash its
+  // FNV-1a), inserted empty if there is none. Readers insert far more often
+  // than they find, so the text table is only asked once the key is known
+  // to be new.
+  // known, when not null, is the interned entry of name, which an inserted
+  // member then shares without asking the table.
+  static MemberNode* FindOrInsertMember(PropertyArena& arena, MemberMapRecord* map, std::string_view name,
+                                        uint32_t hash, bool& isInserted, TextEntry* known = nullptr) {
+    MemberNode* parent = nullptr;
+    bool asLeft = false;
+    for (MemberNode* node = map->root; node != nullptr;) {
+      const int order = CompareKey(name, node->key);
+      if (order == 0) {
+        isInserted = false;
+        return node;
+      }
+      parent = node;
+      asLeft = order < 0;
+      node = asLeft ? node->left : node->right;
+    }
+    TextEntry* key = known;
+    if (key == nullptr) {
+      key = arena.Intern(name, hash);
+    } else if (key != SharedEmptyText()) {
+      ++key->count;
+    }
+    MemberNode* node = NewMemberNode(arena, key);
+    InsertMember(map, parent, asLeft, node);
+    isInserted = true;
     return node;
   }
 
@@ -705,6 +790,15 @@ void BindingProperty::SetString(const char* text) {
 }
 
 void BindingProperty::SetString(std::string_view text) {
+  if (arena_ != nullptr) {
+    if (TextEntry* known = arena_->FindRecent(text)) {
+      // The old content may hold the only other reference: count first.
+      ++known->count;
+      PropertyOps::Discard(*this);
+      PropertyOps::Install(*this, PropertyKind::String, known);
+      return;
+    }
+  }
   const uint32_t hash = HashUpToNul(text);
   if (text.empty()) {
     Clear();
@@ -751,11 +845,7 @@ void BindingProperty::SetEnum(int32_t value, const StaticTypeId* type) {
 void BindingProperty::MakeCollection() {
   if (kind_ == PropertyKind::Collection) return;
   Clear();
-  auto* sequence = static_cast<detail::SequenceRecord*>(EnsureArena().sequences.Allocate());
-  sequence->data = nullptr;
-  sequence->size = 0;
-  sequence->capacity = 0;
-  PropertyOps::Install(*this, PropertyKind::Collection, sequence);
+  PropertyOps::Install(*this, PropertyKind::Collection, PropertyOps::NewSequence(EnsureArena()));
 }
 
 void BindingProperty::MakeStructure() {
@@ -804,7 +894,9 @@ void BindingProperty::Reserve(size_t count) {
 }
 
 BindingProperty& BindingProperty::Member(std::string_view name) {
-  const uint32_t hash = HashUpToNul(name);
+  // A key seen lately needs neither cutting nor hashing.
+  TextEntry* const known = arena_ != nullptr ? arena_->FindRecent(name) : nullptr;
+  const uint32_t hash = known != nullptr ? known->hash : HashUpToNul(name);
   if (kind_ != PropertyKind::Structure) {
     // The new map, key and node are made before the old content goes, since
     // name may lie inside it.
@@ -824,27 +916,14 @@ BindingProperty& BindingProperty::Member(std::string_view name) {
     PropertyOps::Install(*this, PropertyKind::Structure, map);
     return node->value;
   }
-  // Readers insert far more often than they find, so the text table is
-  // only asked once the key is known to be new.
-  PropertyArena& arena = *arena_;
-  detail::MemberMapRecord* map = PropertyOps::Map(*this);
-  detail::MemberNode* parent = nullptr;
-  bool asLeft = false;
-  for (detail::MemberNode* node = map->root; node != nullptr;) {
-    const int order = detail::CompareKey(name, node->key);
-    if (order == 0) return node->value;
-    parent = node;
-    asLeft = order < 0;
-    node = asLeft ? node->left : node->right;
-  }
-  detail::MemberNode* node = PropertyOps::NewMemberNode(arena, arena.Intern(name, hash));
-  detail::InsertMember(map, parent, asLeft, node);
-  return node->value;
+  bool isInserted;
+  return PropertyOps::FindOrInsertMember(*arena_, PropertyOps::Map(*this), name, hash, isInserted, known)->value;
 }
 
 const BindingProperty& BindingProperty::FindMember(std::string_view name) const noexcept {
   if (kind_ != PropertyKind::Structure) return Empty();
-  const TextEntry* known = arena_->FindText(name, HashUpToNul(name));
+  const TextEntry* known = arena_->FindRecent(name);
+  if (known == nullptr) known = arena_->FindText(name, HashUpToNul(name));
   if (known == nullptr) return Empty();  // no key of this tree has that text
   for (const detail::MemberNode* node = PropertyOps::Map(*this)->root; node != nullptr;) {
     if (node->key == known) return node->value;
@@ -936,6 +1015,177 @@ void BindingResult::SetError(std::string_view message) {
 std::string_view BindingResult::Error() const noexcept {
   if (succeeded_) return SharedEmptyText()->View();
   return FindMember("error").GetString();
+}
+
+// --- TreeBuilder ---
+
+TreeBuilder::TreeBuilder(BindingProperty& root) noexcept
+    : root_(&root), current_(&root), frames_(inlineFrames_), frameCapacity_(kInlineFrames) {}
+
+TreeBuilder::~TreeBuilder() {
+  while (frameCount_ != 0) {
+    if (!frames_[frameCount_ - 1].isCollection) {
+      --frameCount_;
+      continue;
+    }
+    try {
+      CloseCollection();
+    } catch (...) {
+      // No room to keep them: the waiting elements of this collection go.
+      const Frame frame = frames_[--frameCount_];
+      for (uint32_t index = frame.start; index < scratchCount_; ++index) scratch_[index].Clear();
+      scratchCount_ = frame.start;
+    }
+  }
+  Memory::Free(scratch_);
+  if (frames_ != inlineFrames_) Memory::Free(frames_);
+}
+
+PropertyArena* TreeBuilder::TreeArena() const noexcept { return PropertyOps::ArenaOf(*root_); }
+
+BindingProperty& TreeBuilder::Next() {
+  if (frameCount_ == 0 || !frames_[frameCount_ - 1].isCollection) return *current_;
+  if (scratchCount_ == scratchCapacity_) GrowScratch();
+  BindingProperty* element = scratch_ + scratchCount_;
+  // Every open collection has a record, so the tree has its arena by now.
+  PropertyOps::InitElement(element, PropertyOps::ArenaOf(*root_));
+  ++scratchCount_;
+  isFresh_ = true;
+  return *element;
+}
+
+void TreeBuilder::GrowScratch() {
+  const uint64_t capacity = scratchCapacity_ == 0 ? 256 : uint64_t{scratchCapacity_} * 2;
+  if (capacity > UINT32_MAX / sizeof(BindingProperty)) throw std::bad_alloc();
+  void* grown = Memory::Reallocate(scratch_, static_cast<size_t>(capacity) * sizeof(BindingProperty));
+  if (grown == nullptr) throw std::bad_alloc();
+  scratch_ = static_cast<BindingProperty*>(grown);
+  scratchCapacity_ = static_cast<uint32_t>(capacity);
+}
+
+void TreeBuilder::GrowFrames() {
+  const uint64_t capacity = uint64_t{frameCapacity_} * 2;
+  if (capacity > UINT32_MAX / sizeof(Frame)) throw std::bad_alloc();
+  auto* grown = static_cast<Frame*>(Memory::Allocate(static_cast<size_t>(capacity) * sizeof(Frame)));
+  if (grown == nullptr) throw std::bad_alloc();
+  std::memcpy(grown, frames_, frameCount_ * sizeof(Frame));
+  if (frames_ != inlineFrames_) Memory::Free(frames_);
+  frames_ = grown;
+  frameCapacity_ = static_cast<uint32_t>(capacity);
+}
+
+void TreeBuilder::PushFrame(void* record, bool isCollection) {
+  if (frameCount_ == frameCapacity_) GrowFrames();
+  frames_[frameCount_++] = {record, scratchCount_, isCollection};
+  UpdateElementArena();
+}
+
+void TreeBuilder::PutSlow(PropertyKind kind, uint64_t bits) {
+  BindingProperty& node = Next();
+  if (isFresh_) {
+    node.payload_.unsignedValue = bits;
+    node.kind_ = kind;
+    return;
+  }
+  switch (kind) {
+    case PropertyKind::Bool: node.SetBool((bits & 1) != 0); return;
+    case PropertyKind::Signed: node.SetSigned(static_cast<int64_t>(bits)); return;
+    case PropertyKind::Unsigned: node.SetUnsigned(bits); return;
+    case PropertyKind::Float: {
+      double value;
+      std::memcpy(&value, &bits, sizeof value);
+      node.SetFloat(value);
+      return;
+    }
+    default: return;  // null leaves a node that already holds a value as it is
+  }
+}
+
+void TreeBuilder::String(std::string_view text) {
+  BindingProperty& node = Next();
+  if (!isFresh_) {
+    node.SetString(text);
+    return;
+  }
+  PropertyArena* arena = PropertyOps::ArenaOf(node);
+  TextEntry* entry = arena->FindRecent(text);
+  if (entry != nullptr) {
+    ++entry->count;
+  } else {
+    const uint32_t hash = HashUpToNul(text);
+    entry = text.empty() ? SharedEmptyText() : arena->Intern(text, hash);
+  }
+  PropertyOps::Install(node, PropertyKind::String, entry);
+}
+
+void TreeBuilder::StartStructure() {
+  BindingProperty& node = Next();
+  void* map;
+  if (isFresh_) {
+    map = PropertyOps::NewMap(*PropertyOps::ArenaOf(node));
+    PropertyOps::Install(node, PropertyKind::Structure, map);
+  } else {
+    node.MakeStructure();
+    map = PropertyOps::Map(node);
+  }
+  PushFrame(map, false);
+}
+
+void TreeBuilder::Key(std::string_view name) {
+  assert(frameCount_ != 0 && !frames_[frameCount_ - 1].isCollection);
+  auto* map = static_cast<detail::MemberMapRecord*>(frames_[frameCount_ - 1].record);
+  bool isInserted;
+  detail::MemberNode* member;
+  PropertyArena& arena = *TreeArena();
+  if (TextEntry* known = arena.FindRecent(name)) {
+    member = PropertyOps::FindOrInsertMember(arena, map, name, known->hash, isInserted, known);
+  } else {
+    const uint32_t hash = HashUpToNul(name);
+    member = PropertyOps::FindOrInsertMember(arena, map, name, hash, isInserted);
+  }
+  current_ = &member->value;
+  isFresh_ = isInserted;
+}
+
+void TreeBuilder::EndStructure() {
+  assert(frameCount_ != 0 && !frames_[frameCount_ - 1].isCollection);
+  --frameCount_;
+  UpdateElementArena();
+}
+
+void TreeBuilder::StartCollection() {
+  BindingProperty& node = Next();
+  void* sequence;
+  if (isFresh_) {
+    sequence = PropertyOps::NewSequence(*PropertyOps::ArenaOf(node));
+    PropertyOps::Install(node, PropertyKind::Collection, sequence);
+  } else {
+    node.MakeCollection();
+    sequence = PropertyOps::Sequence(node);
+  }
+  PushFrame(sequence, true);
+}
+
+void TreeBuilder::EndCollection() {
+  assert(frameCount_ != 0 && frames_[frameCount_ - 1].isCollection);
+  CloseCollection();
+}
+
+void TreeBuilder::CloseCollection() {
+  const Frame& frame = frames_[frameCount_ - 1];
+  const uint32_t count = scratchCount_ - frame.start;
+  if (count != 0) {
+    PropertyOps::AppendElements(*PropertyOps::ArenaOf(*root_), static_cast<detail::SequenceRecord*>(frame.record),
+                                scratch_ + frame.start, count);
+  }
+  scratchCount_ = frame.start;
+  --frameCount_;
+  UpdateElementArena();
+}
+
+void TreeBuilder::UpdateElementArena() noexcept {
+  const bool inCollection = frameCount_ != 0 && frames_[frameCount_ - 1].isCollection;
+  elementArena_ = inCollection ? TreeArena() : nullptr;
 }
 
 }  // namespace Zarn

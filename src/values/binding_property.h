@@ -199,6 +199,7 @@ class BindingProperty {
 
  private:
   friend struct detail::PropertyOps;
+  friend class TreeBuilder;  // writes the scalars of new elements in place
 
   // An element, member or scratch node of the tree that arena belongs to.
   explicit BindingProperty(PropertyArena* arena) noexcept

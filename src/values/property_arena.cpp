@@ -18,6 +18,35 @@ uint32_t TextEntrySize(uint32_t length) noexcept { return kTextEntryHeader + len
 
 TextEntry gSharedEmptyText = {kFnv1aOffsetBasis, 0, 0, {0, 0, 0, 0}};
 
+// Tables this large hold the texts of a tree worth a cache of recent ones.
+constexpr uint32_t kTableSizeForRecent = 64;
+
+// The cache slot of a text: its length and up to 8 bytes from each end,
+// mixed by multiplication. Cheap for texts of any length; the cache compares
+// the whole text anyway.
+uint32_t RecentSlot(std::string_view text, uint32_t slotCount) noexcept {
+  const char* const bytes = text.data();
+  const size_t length = text.size();
+  uint64_t head = 0;
+  uint64_t tail = 0;
+  if (length >= 8) {
+    std::memcpy(&head, bytes, 8);
+    std::memcpy(&tail, bytes + length - 8, 8);
+  } else if (length >= 4) {
+    uint32_t first;
+    uint32_t last;
+    std::memcpy(&first, bytes, 4);
+    std::memcpy(&last, bytes + length - 4, 4);
+    head = first;
+    tail = last;
+  } else if (length != 0) {
+    head = static_cast<unsigned char>(bytes[0]) | uint64_t{static_cast<unsigned char>(bytes[length / 2])} << 8 |
+           uint64_t{static_cast<unsigned char>(bytes[length - 1])} << 16;
+  }
+  const uint64_t mixed = (head * 0x9E3779B97F4A7C15ull) ^ (tail * 0xC2B2AE3D27D4EB4Full) ^ length;
+  return static_cast<uint32_t>(mixed >> 40) & (slotCount - 1);
+}
+
 }  // namespace
 
 TextEntry* SharedEmptyText() noexcept { return &gSharedEmptyText; }
@@ -49,6 +78,8 @@ void PropertyArena::ReleaseAll() noexcept {
   nextRegionSize_ = kFirstRegionSize;
   Memory::Free(textSlots_);
   textSlots_ = nullptr;
+  Memory::Free(recent_);
+  recent_ = nullptr;
   textMask_ = 0;
   textCount_ = 0;
   liveBlobs_ = 0;
@@ -178,6 +209,24 @@ void PropertyArena::GrowTextTable() {
   }
   textSlots_ = slots;
   textMask_ = mask;
+  if (recent_ == nullptr && size >= kTableSizeForRecent) {
+    // Only saves time: without it every text is hashed in full.
+    recent_ = static_cast<TextEntry**>(Memory::Allocate(kRecentSlots * sizeof(TextEntry*)));
+    if (recent_ != nullptr) std::memset(recent_, 0, kRecentSlots * sizeof(TextEntry*));
+  }
+}
+
+TextEntry* PropertyArena::FindRecent(std::string_view text) const noexcept {
+  if (recent_ == nullptr) return nullptr;
+  TextEntry* entry = recent_[RecentSlot(text, kRecentSlots)];
+  if (entry != nullptr && entry->length == text.size() && std::memcmp(entry->text, text.data(), text.size()) == 0) {
+    return entry;
+  }
+  return nullptr;
+}
+
+void PropertyArena::Remember(TextEntry* entry) noexcept {
+  if (recent_ != nullptr) recent_[RecentSlot(entry->View(), kRecentSlots)] = entry;
 }
 
 TextEntry* PropertyArena::Intern(std::string_view text, uint32_t hash) {
@@ -192,6 +241,7 @@ TextEntry* PropertyArena::Intern(std::string_view text, uint32_t hash) {
     if (slot.hash == hash && slot.entry->length == text.size() &&
         std::memcmp(slot.entry->text, text.data(), text.size()) == 0) {
       ++slot.entry->count;
+      Remember(slot.entry);
       return slot.entry;
     }
   }
@@ -204,6 +254,7 @@ TextEntry* PropertyArena::Intern(std::string_view text, uint32_t hash) {
   entry->text[length] = '\0';
   textSlots_[index] = {hash, entry};
   ++textCount_;
+  Remember(entry);
   return entry;
 }
 
@@ -227,6 +278,10 @@ void PropertyArena::ReleaseText(TextEntry* entry) noexcept {
   }
   textSlots_[hole] = {0, nullptr};
   --textCount_;
+  if (recent_ != nullptr) {
+    TextEntry*& recent = recent_[RecentSlot(entry->View(), kRecentSlots)];
+    if (recent == entry) recent = nullptr;
+  }
   FreeBytes(entry, TextEntrySize(entry->length));
 }
 

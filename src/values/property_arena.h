@@ -9,10 +9,11 @@
 //
 // Only the records behind blobs, enums, collections and structures come
 // from the slab pools. Element arrays, member-map nodes and text entries are
-// carved from regions of the general heap: pages of the page source are
-// fresh virtual memory each time a tree is built (the source gives blocks
-// back to the system as soon as they are free), and faulting in and
-// unmapping that memory cost more than building the tree itself.
+// carved from regions of the general heap: beyond the page source's small
+// cache of free blocks, pages are fresh virtual memory each time a tree is
+// built (the source gives other blocks back to the system as soon as they
+// are free), and faulting in and unmapping that memory cost more than
+// building the tree itself.
 #pragma once
 
 #include <cstddef>
@@ -117,6 +118,13 @@ class PropertyArena {
   TextEntry* Intern(std::string_view text, uint32_t hash);
   // The entry for text if this arena has one, else null; counts unchanged.
   const TextEntry* FindText(std::string_view text, uint32_t hash) const noexcept;
+  // The entry whose text is exactly text (not cut at a NUL: an entry holds
+  // none, so a match needs no cutting) if the arena's cache of recently
+  // interned entries has it, else null; counts unchanged. Texts seen before
+  // (the same keys in every record, repeated values) are found here by a hash
+  // of their length and end bytes, without the byte-by-byte FNV-1a that the
+  // text table needs; a miss proves nothing.
+  TextEntry* FindRecent(std::string_view text) const noexcept;
   // Drops one reference; the entry goes when its last reference does.
   void ReleaseText(TextEntry* entry) noexcept;
   uint32_t TextCount() const noexcept { return textCount_; }
@@ -152,6 +160,7 @@ class PropertyArena {
   static constexpr uint32_t kLargestRegionSize = 64 * 1024;
 
   void GrowTextTable();
+  void Remember(TextEntry* entry) noexcept;
   void* NewChunk(uint32_t size);
   void* CarveFromNewRegion(uint32_t blockSize);
   void ReleaseAll() noexcept;
@@ -160,6 +169,10 @@ class PropertyArena {
   TextSlot* textSlots_ = nullptr;
   uint32_t textMask_ = 0;  // slot count - 1; 0 while there is no table
   uint32_t textCount_ = 0;
+  // kRecentSlots entries, direct-mapped, made once the table outgrows a
+  // small tree's; an erased entry leaves its slot at once.
+  TextEntry** recent_ = nullptr;
+  static constexpr uint32_t kRecentSlots = 1024;
   uint32_t liveBlobs_ = 0;
   void* regionFree_[kRegionClassCount] = {};  // freed blocks by size class
   unsigned char* regionNext_ = nullptr;        // uncarved part of the last region

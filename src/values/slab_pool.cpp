@@ -181,7 +181,8 @@ void SlabPageSource::Unlist(BlockRecord* record) noexcept {
 void* SlabPageSource::TakePage() noexcept {
   std::lock_guard<std::mutex> lock(mutex_);
   if (listed_ == nullptr) {
-    void* memory = Platform::ReserveBlock();
+    // The most recently cached block is the likeliest to be still in cache.
+    void* memory = cachedCount_ != 0 ? cached_[--cachedCount_] : Platform::ReserveBlock();
     if (memory == nullptr) return nullptr;
     const auto base = reinterpret_cast<uintptr_t>(memory);
     BlockRecord& record = blocks_[base];
@@ -217,8 +218,12 @@ void SlabPageSource::ReturnPage(void* page) noexcept {
   if (record.freeCount == kPagesPerBlock) {
     Unlist(&record);
     freePages_ -= kPagesPerBlock;
-    Platform::ReleaseBlock(reinterpret_cast<void*>(base));
     blocks_.erase(found);
+    if (cachedCount_ < kCachedBlockLimit) {
+      cached_[cachedCount_++] = reinterpret_cast<void*>(base);
+    } else {
+      Platform::ReleaseBlock(reinterpret_cast<void*>(base));
+    }
   } else {
     List(&record);
   }
@@ -232,6 +237,16 @@ uint32_t SlabPageSource::LiveBlockCount() noexcept {
 uint32_t SlabPageSource::FreePageCount() noexcept {
   std::lock_guard<std::mutex> lock(mutex_);
   return freePages_;
+}
+
+uint32_t SlabPageSource::CachedBlockCount() noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return cachedCount_;
+}
+
+void SlabPageSource::ReleaseCachedBlocks() noexcept {
+  std::lock_guard<std::mutex> lock(mutex_);
+  while (cachedCount_ != 0) Platform::ReleaseBlock(cached_[--cachedCount_]);
 }
 
 }  // namespace Zarn

@@ -6,7 +6,11 @@
 // with a 144-byte slab embedded in the arena, so a small tree takes no page
 // at all. Further slabs are pages from the SlabPageSource, which carves them
 // out of 64 KiB blocks of virtual memory and gives a block back to the system
-// as soon as all 16 of its pages are back.
+// as soon as all 16 of its pages are back. Of the blocks that come back, the
+// source keeps up to kCachedBlockLimit (1 MiB) mapped and committed for the
+// next trees, so that building and dropping trees in a loop does not map,
+// fault in and unmap the same memory every time; a block beyond that limit
+// goes back to the system at once.
 //
 // The pools belong to the thread that owns the tree and are not locked; the
 // page source is shared and locked.
@@ -25,6 +29,8 @@ constexpr uint32_t kLargestSlabBlock = kSlabClassCount * kSlabGranule;  // 72
 constexpr uint32_t kEmbeddedSlabSize = 144;
 constexpr uint32_t kSlabPageSize = 4096;
 constexpr uint32_t kPagesPerBlock = 16;
+// Fully free 64 KiB blocks the page source keeps for reuse.
+constexpr uint32_t kCachedBlockLimit = 16;
 
 // The head of every slab, embedded or page. Blocks are numbered by their
 // offset from the slab's start divided by the block size; numbers whose
@@ -90,13 +96,18 @@ class SlabPageSource {
   [[nodiscard]] void* TakePage() noexcept;
 
   // Gives back a page from TakePage. When all 16 pages of its block are back,
-  // the block goes back to the system.
+  // the block leaves the source's books: it is kept in the cache of free
+  // blocks while that has room, else it goes back to the system.
   void ReturnPage(void* page) noexcept;
 
-  // 64 KiB blocks currently held from the system, and their pages that are
-  // free; for statistics and tests.
+  // Blocks with at least one page handed out (the cache is not counted), and
+  // the free pages of those blocks; for statistics and tests.
   uint32_t LiveBlockCount() noexcept;
   uint32_t FreePageCount() noexcept;
+  // Fully free blocks kept mapped for reuse (at most kCachedBlockLimit).
+  uint32_t CachedBlockCount() noexcept;
+  // Gives every cached block back to the system.
+  void ReleaseCachedBlocks() noexcept;
 
   SlabPageSource(const SlabPageSource&) = delete;
   SlabPageSource& operator=(const SlabPageSource&) = delete;
@@ -120,6 +131,8 @@ class SlabPageSource {
   std::unordered_map<uintptr_t, BlockRecord> blocks_;  // by base address; see the constructor
   BlockRecord* listed_ = nullptr;
   uint32_t freePages_ = 0;
+  void* cached_[kCachedBlockLimit] = {};  // fully free blocks, most recent last
+  uint32_t cachedCount_ = 0;
 };
 
 }  // namespace Zarn
