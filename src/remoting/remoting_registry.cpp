@@ -94,7 +94,8 @@ HostApiDescriptionBlock RemotingRegistry::PublishRoutes() {
   std::unordered_map<std::string_view, const HostFunctionRecord*> functionRecords;
   for (auto* record = static_cast<const HostFunctionRecord*>(description.functions); record != nullptr;
        record = record->next) {
-    functionRecords.emplace(record->name, record);
+    const char* name = record->name;  // a packed field: copied, never bound to a reference
+    functionRecords.emplace(name, record);
   }
 
   // Sized first, so that the pointers into the arrays stay put.
