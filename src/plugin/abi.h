@@ -29,10 +29,10 @@ namespace Zarn {
 struct HostApi;
 struct HostContext;
 struct MemoryStatistics;
-struct HostEventRecord;    // event delivery
+struct HostEvent;          // one delivered host event (plugin/host_events.h)
 struct HostHttpRequest;    // outgoing HTTP exchange
 struct HostHttpResponse;
-struct HostApiRequest;     // the core's own REST API
+struct HostApiRequest;     // the core's own REST API (plugin/core_api.h)
 struct HostApiResponse;
 
 #pragma pack(push, 1)
@@ -66,9 +66,9 @@ struct HostContext {
   uint32_t pluginHandle;  // passed back unchanged wherever the host asks for it
 };
 
-// Event callback given to Subscribe: called with the event record, which is
-// valid during the call only.
-using HostEventCallback = void(PLUGIN_CALL*)(const HostEventRecord* event);
+// Event callback given to Subscribe: called with the event record, which the
+// core owns and which is valid during the call only.
+using HostEventCallback = void(PLUGIN_CALL*)(const HostEvent* event);
 
 // The core's functions. Each receives this table first; entries 0-8 return a
 // 32-bit value the plugin does not inspect. Calls are synchronous.

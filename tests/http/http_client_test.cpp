@@ -447,6 +447,9 @@ class HttpPlugin : public Plugin {
   uint32_t SendHttpRequest(HostHttpResponse* response, const HostHttpRequest* request) override {
     return core_.Send(response, request);
   }
+  // The connection subscribes the service-proxy events; this core takes them.
+  uint32_t Subscribe(const char*, uint32_t, HostEventCallback, void*, uint32_t) override { return 0; }
+  uint32_t Unsubscribe(const char*, uint32_t) override { return 0; }
 
  private:
   FakeExchange& core_;

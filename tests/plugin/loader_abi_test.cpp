@@ -2,6 +2,7 @@
 // as the core does: the handshake, the entries and the allocator.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -90,13 +91,30 @@ TEST(LoaderAbi, LifecycleWithoutConnectionMakesNoHostCalls) {
     plugin.Shutdown();
   }
   EXPECT_TRUE(core.calls.empty());
+  // Connected, the plugin subscribes the three service-proxy events and
+  // Shutdown takes back exactly those; besides them it only logs.
   LoadedPlugin plugin(18, 0, 0);
   HostContextBytes host(core, 0x1234);
   EXPECT_EQ(plugin.Initialize(host), 1);
   plugin.Shutdown();
+  std::vector<std::string> subscriptions;
+  std::vector<std::string> unsubscriptions;
   for (const std::string& call : core.calls) {
-    EXPECT_EQ(call.rfind("Log ", 0), 0u) << "unexpected host call " << call;
+    if (call.rfind("Subscribe ", 0) == 0) {
+      subscriptions.push_back(call.substr(10));
+    } else if (call.rfind("Unsubscribe ", 0) == 0) {
+      unsubscriptions.push_back(call.substr(12));
+    } else {
+      EXPECT_EQ(call.rfind("Log ", 0), 0u) << "unexpected host call " << call;
+    }
   }
+  const std::vector<std::string> serviceProxyEvents = {"OnServiceProxyUuidEvent", "OnServiceProxyMethodEvent",
+                                                       "OnServiceProxyAsyncEvent"};
+  EXPECT_EQ(subscriptions, serviceProxyEvents);
+  std::sort(unsubscriptions.begin(), unsubscriptions.end());
+  std::vector<std::string> expected = serviceProxyEvents;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(unsubscriptions, expected);
 }
 
 TEST(LoaderAbi, MemoryStatisticsRecord) {
@@ -118,6 +136,7 @@ TEST(LoaderAbi, MemoryStatisticsRecord) {
 // a whole lifecycle gives back everything it took.
 TEST(LoaderAbi, AllocationsStayInsideTheLibrary) {
   FakeCore core;
+  core.isRecording = false;  // the fake's own records would use the host's operator new
   { LoadedPlugin(18, 0, 0).Shutdown(); }  // settle what the library keeps for the process
   LoadedPlugin probe(18, 0, 0);
   const Counters before = ReadCounters(probe);

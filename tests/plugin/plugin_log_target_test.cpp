@@ -15,7 +15,8 @@
 namespace Zarn {
 namespace {
 
-// A core whose Log records its calls; the other entries are never called.
+// A core whose Log records its calls; the connection's subscriptions are
+// accepted, the other entries are never called.
 struct RecordingCore {
   struct Call {
     int32_t level;
@@ -31,6 +32,8 @@ struct RecordingCore {
   bool isRecording = true;
 
   RecordingCore() {
+    api.Subscribe = [](HostApi*, const char*, uint32_t, HostEventCallback, void*, uint32_t) -> uint32_t { return 0; };
+    api.Unsubscribe = [](HostApi*, const char*, uint32_t) -> uint32_t { return 0; };
     api.Log = [](HostApi* self, int32_t level, const char* message) {
       RecordingCore& core = *reinterpret_cast<RecordingCore*>(self);
       ++core.callCount;

@@ -105,6 +105,15 @@ class ProbePlugin : public Plugin {
   bool initializeResult = true;
 };
 
+// A core table for Initialize, whose connection subscribes the service-proxy
+// events; nothing else is called.
+HostApi SubscribingApi() {
+  HostApi api{};
+  api.Subscribe = [](HostApi*, const char*, uint32_t, HostEventCallback, void*, uint32_t) -> uint32_t { return 0; };
+  api.Unsubscribe = [](HostApi*, const char*, uint32_t) -> uint32_t { return 0; };
+  return api;
+}
+
 struct LoadedProbe {
   explicit LoadedProbe(PluginLoadRecord core) : record(core) { loaded = plugin.Load(&record, "arx-vyk-toxicity"); }
   PluginLoadRecord record;
@@ -157,7 +166,7 @@ TEST(Plugin, InitializeBuildsTheUserAgentFromTheCoreVersion) {
   for (const Case& c : cases) {
     LoadedProbe probe(c.core);
     ASSERT_TRUE(probe.loaded);
-    HostApi api{};
+    HostApi api = SubscribingApi();
     HostContext host{&api, 77};
     EXPECT_TRUE(probe.plugin.Initialize(&host));
     EXPECT_EQ(probe.plugin.userAgent(), c.userAgent);
@@ -166,7 +175,7 @@ TEST(Plugin, InitializeBuildsTheUserAgentFromTheCoreVersion) {
   }
   LoadedProbe refusing({18, 0, 0, nullptr, nullptr, nullptr, nullptr});
   refusing.plugin.initializeResult = false;
-  HostApi api{};
+  HostApi api = SubscribingApi();
   HostContext host{&api, 1};
   EXPECT_EQ(refusing.plugin.entryTable().Initialize(&refusing.plugin, &host), 0)
       << "Initialize returns OnInitialized's result";
